@@ -270,6 +270,18 @@ TEST(KicadQuoting, EscapesOnlyTheFourBytes) {
     EXPECT_EQ(out, "");
 }
 
+TEST(KicadSymbolName, ArgumentThenModuleNameThenSym) {
+    const Value named = Value::parse(R"({"module_name": "OPAMP"})");
+    EXPECT_EQ(kicad_symbol_name(named, "given \"x\""), "given \"x\"");
+    EXPECT_EQ(kicad_symbol_name(named, ""), "");
+    EXPECT_EQ(kicad_symbol_name(named, std::nullopt), "OPAMP");
+    EXPECT_EQ(kicad_symbol_name(Value::parse(R"({"module_name": ""})"), std::nullopt), "");
+    for (const char* json : {R"({})", R"({"module_name": 5})", R"({"module_name": null})",
+                             R"(["module_name"])", R"("OPAMP")"}) {
+        EXPECT_EQ(kicad_symbol_name(Value::parse(json), std::nullopt), "SYM") << json;
+    }
+}
+
 TEST(KicadSexprCheck, AcceptsListsAtomsAndEscapedStrings) {
     const auto parsed = parse_sexpr(" (a \"b \\\"q\\\" \\\\ \\n\" (c)\n  (d \"\"))\n");
     ASSERT_TRUE(parsed) << parsed.error();

@@ -51,6 +51,13 @@ std::string name_text(std::string_view name) {
 
 }  // namespace
 
+std::string_view kicad_symbol_name(const Value& component, std::optional<std::string_view> given) {
+    if (given) return *given;
+    const Value* module = lookup(component, "module_name");
+    if (module != nullptr && module->is_string()) return module->get_ref<const std::string&>();
+    return "SYM";
+}
+
 void append_kicad_quoted(std::string& out, std::string_view text) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -2,6 +2,7 @@
 // tests.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,6 +10,11 @@
 #include "pinbook/pinbook.hpp"
 
 namespace pinbook {
+
+// The name pinbook_kicad gives the symbol: `given` unchanged when present,
+// else the component's "module_name" when it is a string, else "SYM". The
+// view refers to `given` or into `component`.
+std::string_view kicad_symbol_name(const Value& component, std::optional<std::string_view> given);
 
 enum class PinSide { left, right };
 
