@@ -80,20 +80,21 @@ void emit_side_pins(double half_height, std::span<const Value* const> side, PinS
                     std::string& entries) {
     const bool left = flag == PinSide::left;
     const double pin_x = left ? (-kBodyHalfWidth) - kPinLength : kBodyHalfWidth + kPinLength;
-    const std::string_view angle = left ? "0" : "180";
+    // What stays the same along the side is formatted once.
+    std::string at = "      (pin bidirectional line (at ";
+    append_fixed(at, pin_x, 2);
+    at += ' ';
+    std::string tail = left ? " 0" : " 180";
+    tail += ") (length ";
+    append_fixed(tail, kPinLength, 2);
+    tail += ")\n        (name \"";
     const double top = half_height - kRowPitch;
     for (std::size_t i = 0; i < side.size(); ++i) {
         const Value& pin = *side[i];
         const double row_y = top - static_cast<double>(i) * kRowPitch;
-        entries += "      (pin bidirectional line (at ";
-        append_fixed(entries, pin_x, 2);
-        entries += ' ';
+        entries += at;
         append_fixed(entries, row_y, 2);
-        entries += ' ';
-        entries += angle;
-        entries += ") (length ";
-        append_fixed(entries, kPinLength, 2);
-        entries += ")\n        (name \"";
+        entries += tail;
         append_kicad_quoted(entries, name_text(string_member(pin, "name")));
         entries += '"';
         entries += kFont;
