@@ -6,6 +6,7 @@
 // an Error whose message says what was found and where.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <span>
@@ -49,8 +50,40 @@ public:
     std::expected<std::vector<std::uint8_t>, Error> read(const Stream& stream) const;
 
 private:
+    // One directory entry, as much of it as the reader uses.
+    struct Node {
+        std::array<char16_t, 32> name{};
+        std::uint8_t name_units = 0;
+        std::uint8_t type = 0;
+        std::uint32_t left = 0xFFFFFFFF;
+        std::uint32_t right = 0xFFFFFFFF;
+        std::uint32_t child = 0xFFFFFFFF;
+        std::uint32_t start = 0;
+        std::uint64_t size = 0;  // version 3: the low 32 bits already taken
+        std::u16string_view name_view() const { return {name.data(), name_units}; }
+    };
+
     File() = default;
-    // Layout filled in by the implementation.
+
+    std::span<const std::uint8_t> sector(std::uint32_t id) const;
+    // The first `count` sectors of the FAT chain from `start`, or why not.
+    std::expected<std::vector<std::uint32_t>, Error> regular_chain(std::uint32_t start,
+                                                                   std::uint64_t count,
+                                                                   const std::string& what) const;
+    std::expected<std::vector<std::uint8_t>, Error> read_mini(std::uint32_t entry) const;
+    std::expected<std::vector<std::uint8_t>, Error> read_regular(std::uint32_t entry) const;
+
+    std::span<const std::uint8_t> buffer_;
+    std::size_t sector_size_ = 512;
+    std::uint32_t sector_count_ = 0;  // whole sectors after the header
+    std::vector<std::uint32_t> fat_;  // one entry per sector of the file
+    std::vector<std::uint32_t> mini_fat_;
+    std::vector<std::uint32_t> mini_stream_;  // sectors of the root's chain
+    std::uint64_t mini_stream_size_ = 0;
+    // Why the mini FAT or the mini stream cannot be used; reported when a
+    // stream stored in them is read, so files that never need them open.
+    std::string mini_error_;
+    std::vector<Node> nodes_;
 };
 
 }  // namespace pinbook::cfb
