@@ -3,11 +3,15 @@
 // round-trip doubles laid out by their decimal exponent.
 //
 // The value tree may be nested arbitrarily deep, so the walk keeps its own
-// stack of open containers instead of recursing.
+// stack of open containers instead of recursing. The same walk runs twice:
+// once only counting bytes, then writing into a buffer of exactly that size,
+// so the text is built in one allocation without regrowth.
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -35,52 +39,152 @@ constexpr std::array<char, 256> kEscape = [] {
     return table;
 }();
 
-void append_string(std::string& out, const std::string& text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    const char* run = text.data();
-    const char* const end = run + text.size();
-    for (const char* p = run; p != end; ++p) {
-        const auto byte = static_cast<unsigned char>(*p);
-        const char letter = kEscape[byte];
-        if (letter == 0) continue;
-        out.append(run, p);
-        run = p + 1;
-        if (letter == 'u') {
-            const char six[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
-            out.append(six, sizeof six);
-        } else {
-            const char two[] = {'\\', letter};
-            out.append(two, sizeof two);
-        }
+// Bytes added to the text by each byte's escape.
+constexpr std::array<std::uint8_t, 256> kEscapeExtra = [] {
+    std::array<std::uint8_t, 256> extra{};
+    for (int b = 0; b < 256; ++b) {
+        extra[b] = kEscape[b] == 0 ? 0 : kEscape[b] == 'u' ? 5 : 1;
     }
-    out.append(run, end);
-    out.push_back('"');
+    return extra;
+}();
+
+// True when one of the eight bytes of `w` needs an escape: below 0x20, a
+// quotation mark or a backslash. Exact: no byte that passes unchanged, 0x80
+// and above included, gives true.
+constexpr bool word_needs_escape(std::uint64_t w) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    const std::uint64_t quote = w ^ (ones * '"');
+    const std::uint64_t backslash = w ^ (ones * '\\');
+    const std::uint64_t below_space = (w - ones * 0x20) & ~w;
+    const std::uint64_t is_quote = (quote - ones) & ~quote;
+    const std::uint64_t is_backslash = (backslash - ones) & ~backslash;
+    return ((below_space | is_quote | is_backslash) & highs) != 0;
 }
 
-template <typename Integer>
-void append_integer(std::string& out, Integer v) {
+std::uint64_t load_word(const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+// Counts bytes only.
+class CountingSink {
+public:
+    void put(char) { ++size_; }
+    void put(const char* bytes, std::size_t n) { (void)bytes, size_ += n; }
+    void fill(std::size_t n, char) { size_ += n; }
+    void string(const std::string& text) {
+        std::size_t extra = 0;
+        const char* p = text.data();
+        const char* const end = p + text.size();
+        for (; end - p >= 8; p += 8) {
+            if (!word_needs_escape(load_word(p))) continue;
+            for (int i = 0; i < 8; ++i) extra += kEscapeExtra[static_cast<unsigned char>(p[i])];
+        }
+        for (; p != end; ++p) extra += kEscapeExtra[static_cast<unsigned char>(*p)];
+        size_ += text.size() + 2 + extra;
+    }
+    std::size_t size() const { return size_; }
+
+private:
+    std::size_t size_ = 0;
+};
+
+// Writes into a buffer sized by the counting pass. Both passes run the same
+// walk, so the sizes agree; a write past the end would be a broken
+// invariant and stops the process rather than corrupt memory.
+class BufferSink {
+public:
+    BufferSink(char* begin, std::size_t size) : cursor_(begin), end_(begin + size) {}
+
+    void put(char c) {
+        room(1);
+        *cursor_++ = c;
+    }
+    void put(const char* bytes, std::size_t n) {
+        room(n);
+        std::memcpy(cursor_, bytes, n);
+        cursor_ += n;
+    }
+    void fill(std::size_t n, char c) {
+        room(n);
+        std::memset(cursor_, c, n);
+        cursor_ += n;
+    }
+    void string(const std::string& text) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        put('"');
+        const char* run = text.data();  // start of the bytes not yet copied
+        const char* p = run;
+        const char* const end = run + text.size();
+        while (p != end) {
+            if (end - p >= 8 && !word_needs_escape(load_word(p))) {
+                p += 8;
+                continue;
+            }
+            const auto byte = static_cast<unsigned char>(*p);
+            const char letter = kEscape[byte];
+            ++p;
+            if (letter == 0) continue;
+            put(run, static_cast<std::size_t>(p - 1 - run));
+            run = p;
+            if (letter == 'u') {
+                const char six[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
+                put(six, sizeof six);
+            } else {
+                const char two[] = {'\\', letter};
+                put(two, sizeof two);
+            }
+        }
+        put(run, static_cast<std::size_t>(end - run));
+        put('"');
+    }
+    char* cursor() const { return cursor_; }
+
+private:
+    void room(std::size_t n) const {
+        if (static_cast<std::size_t>(end_ - cursor_) < n) std::abort();
+    }
+
+    char* cursor_;
+    char* end_;
+};
+
+// A string literal without its terminating NUL.
+template <typename Sink, std::size_t N>
+void put_literal(Sink& out, const char (&text)[N]) {
+    out.put(text, N - 1);
+}
+
+template <typename Sink, typename Integer>
+void write_integer(Sink& out, Integer v) {
     char buf[24];
     const auto result = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, result.ptr);
+    out.put(buf, static_cast<std::size_t>(result.ptr - buf));
 }
 
-void append_double(std::string& out, double v) {
+template <typename Sink>
+void write_double(Sink& out, double v) {
     if (!std::isfinite(v)) {
-        out += "null";
+        put_literal(out, "null");
         return;
     }
     if (v == 0.0) {
-        out += std::signbit(v) ? "-0.0" : "0.0";
+        if (std::signbit(v)) {
+            put_literal(out, "-0.0");
+        } else {
+            put_literal(out, "0.0");
+        }
         return;
     }
-    // Shortest round-trip digits as d1[.d2...dn]e(+|-)XXX.
+    // Shortest round-trip digits as d1[.d2...dn]e(+|-)XX[X].
     char sci[32];
     const auto result = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific);
     const char* p = sci;
     const char* const end = result.ptr;
     if (*p == '-') {
-        out.push_back('-');
+        out.put('-');
         ++p;
     }
     char digits[20];
@@ -94,28 +198,29 @@ void append_double(std::string& out, double v) {
     int magnitude = 0;
     for (; p != end; ++p) magnitude = magnitude * 10 + (*p - '0');
     const int e = negative_exponent ? -magnitude : magnitude;
+    const auto count = [](int k) { return static_cast<std::size_t>(k); };
 
     if (e >= -5 && e <= 15 && e >= n - 1) {
-        out.append(digits, static_cast<std::size_t>(n));
-        out.append(static_cast<std::size_t>(e - n + 1), '0');
-        out += ".0";
+        out.put(digits, count(n));
+        out.fill(count(e - n + 1), '0');
+        put_literal(out, ".0");
     } else if (e >= 0 && e < n - 1) {
-        out.append(digits, static_cast<std::size_t>(e + 1));
-        out.push_back('.');
-        out.append(digits + e + 1, static_cast<std::size_t>(n - e - 1));
+        out.put(digits, count(e + 1));
+        out.put('.');
+        out.put(digits + e + 1, count(n - e - 1));
     } else if (e >= -5 && e <= -1) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-e - 1), '0');
-        out.append(digits, static_cast<std::size_t>(n));
+        put_literal(out, "0.");
+        out.fill(count(-e - 1), '0');
+        out.put(digits, count(n));
     } else {
-        out.push_back(digits[0]);
+        out.put(digits[0]);
         if (n >= 2) {
-            out.push_back('.');
-            out.append(digits + 1, static_cast<std::size_t>(n - 1));
+            out.put('.');
+            out.put(digits + 1, count(n - 1));
         }
-        out.push_back('e');
-        out.push_back(negative_exponent ? '-' : '+');
-        append_integer(out, magnitude);
+        out.put('e');
+        out.put(negative_exponent ? '-' : '+');
+        write_integer(out, magnitude);
     }
 }
 
@@ -129,9 +234,10 @@ struct Frame {
     Object::const_iterator members_end{};
 };
 
+template <typename Sink>
 class Writer {
 public:
-    explicit Writer(std::string& out) : out_(out) {}
+    explicit Writer(Sink& out) : out_(out) {}
 
     void write(const Value& root) {
         open_or_write(root);
@@ -140,23 +246,23 @@ public:
             const std::size_t depth = stack_.size();
             const bool more = top.object ? top.member != top.members_end : top.next != top.end;
             if (!more) {
-                out_.push_back('\n');
+                out_.put('\n');
                 indent(depth - 1);
-                out_.push_back(top.object ? '}' : ']');
+                out_.put(top.object ? '}' : ']');
                 stack_.pop_back();
                 continue;
             }
             if (top.first) {
-                out_.push_back('\n');
+                out_.put('\n');
                 top.first = false;
             } else {
-                out_ += ",\n";
+                put_literal(out_, ",\n");
             }
             indent(depth);
             const Value* element;
             if (top.object) {
-                append_string(out_, top.member->first);
-                out_ += ": ";
+                out_.string(top.member->first);
+                put_literal(out_, ": ");
                 element = &top.member->second;
                 ++top.member;
             } else {
@@ -167,7 +273,7 @@ public:
     }
 
 private:
-    void indent(std::size_t depth) { out_.append(2 * depth, ' '); }
+    void indent(std::size_t depth) { out_.fill(2 * depth, ' '); }
 
     // Writes a scalar or an empty container whole; opens any other container
     // and leaves its members to the loop.
@@ -176,65 +282,77 @@ private:
             case Value::value_t::object: {
                 const auto& members = v.get_ref<const Object&>();
                 if (members.empty()) {
-                    out_ += "{}";
+                    put_literal(out_, "{}");
                     return;
                 }
                 Frame frame{.object = true};
                 frame.member = members.begin();
                 frame.members_end = members.end();
                 stack_.push_back(frame);
-                out_.push_back('{');
+                out_.put('{');
                 return;
             }
             case Value::value_t::array: {
                 const auto& elements = v.get_ref<const Array&>();
                 if (elements.empty()) {
-                    out_ += "[]";
+                    put_literal(out_, "[]");
                     return;
                 }
                 Frame frame{.object = false};
                 frame.next = elements.data();
                 frame.end = elements.data() + elements.size();
                 stack_.push_back(frame);
-                out_.push_back('[');
+                out_.put('[');
                 return;
             }
             case Value::value_t::string:
-                append_string(out_, v.get_ref<const std::string&>());
+                out_.string(v.get_ref<const std::string&>());
                 return;
             case Value::value_t::boolean:
-                out_ += v.get<bool>() ? "true" : "false";
+                if (v.get<bool>()) {
+                    put_literal(out_, "true");
+                } else {
+                    put_literal(out_, "false");
+                }
                 return;
             case Value::value_t::number_unsigned:
-                append_integer(out_, v.get<std::uint64_t>());
+                write_integer(out_, v.get<std::uint64_t>());
                 return;
             case Value::value_t::number_integer:
-                append_integer(out_, v.get<std::int64_t>());
+                write_integer(out_, v.get<std::int64_t>());
                 return;
             case Value::value_t::number_float:
-                append_double(out_, v.get<double>());
+                write_double(out_, v.get<double>());
                 return;
             case Value::value_t::null:
             case Value::value_t::binary:     // never in our trees
             case Value::value_t::discarded:  // never in our trees
-                out_ += "null";
-                return;
+                break;
         }
-        out_ += "null";
+        put_literal(out_, "null");
     }
 
-    std::string& out_;
+    Sink& out_;
     std::vector<Frame> stack_;
 };
 
 }  // namespace
 
 std::string to_pretty_json(const Value& value) {
-    std::string out;
-    // A pin object takes about 200 bytes; growth beyond this is geometric.
-    out.reserve(4096);
-    Writer(out).write(value);
-    return out;
+    CountingSink count;
+    Writer<CountingSink>(count).write(value);
+    const std::size_t size = count.size();
+    std::string text;
+    // Reserved first so that resize_and_overwrite never reallocates: when it
+    // does, libstdc++ 12 hands the callback the new capacity, not `size`.
+    text.reserve(size);
+    text.resize_and_overwrite(size, [&value, size](char* buffer, std::size_t) {
+        BufferSink sink(buffer, size);
+        Writer<BufferSink>(sink).write(value);
+        if (sink.cursor() != buffer + size) std::abort();  // the passes disagree
+        return size;
+    });
+    return text;
 }
 
 }  // namespace pinbook
