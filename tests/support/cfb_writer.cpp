@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <numeric>
+#include <utility>
 
 namespace pinbook::test {
 namespace {
@@ -36,9 +37,17 @@ std::u16string upper(const std::u16string& s) {
 std::uint32_t link_siblings(std::vector<CfbEntry>& entries, std::vector<std::uint32_t> kids,
                             CfbShape shape) {
     if (kids.empty()) return kCfbNoStream;
-    std::stable_sort(kids.begin(), kids.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return cfb_name_less(entries[a].name, entries[b].name);
+    // Sort by (length, uppercase form), the uppercase forms made once.
+    std::vector<std::pair<std::size_t, std::u16string>> keys;
+    for (std::uint32_t k : kids) keys.emplace_back(k, upper(entries[k].name));
+    std::stable_sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+        const auto& na = entries[a.first].name;
+        const auto& nb = entries[b.first].name;
+        if (na.size() != nb.size()) return na.size() < nb.size();
+        return u_strCompare(a.second.data(), static_cast<int32_t>(a.second.size()), b.second.data(),
+                            static_cast<int32_t>(b.second.size()), true) < 0;
     });
+    for (std::size_t i = 0; i < kids.size(); ++i) kids[i] = static_cast<std::uint32_t>(keys[i].first);
     switch (shape) {
     case CfbShape::right_chain:
         for (std::size_t i = 0; i + 1 < kids.size(); ++i) entries[kids[i]].right = kids[i + 1];
