@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -166,6 +167,35 @@ TEST(JsonText, EscapeTable) {
     EXPECT_EQ(to_pretty_json(Value("Ωμ€ 😀 名前")), "\"Ωμ€ 😀 名前\"");
     // Keys follow the same table.
     EXPECT_EQ(to_pretty_json(Value{{"a\"b\n", 1}}), "{\n  \"a\\\"b\\n\": 1\n}");
+}
+
+// Strings are scanned several bytes at a time: every byte value at every
+// offset of a longer string must still come out by the table.
+TEST(JsonText, EscapeTableAtEveryOffset) {
+    const auto escaped = [](unsigned char b) -> std::string {
+        static const char* const kNamed[] = {"\\b", "\\t", "\\n", nullptr, "\\f", "\\r"};
+        if (b >= 0x08 && b <= 0x0D && kNamed[b - 0x08]) return kNamed[b - 0x08];
+        if (b == '"') return "\\\"";
+        if (b == '\\') return "\\\\";
+        if (b < 0x20) {
+            char six[7];
+            std::snprintf(six, sizeof six, "\\u%04x", b);
+            return six;
+        }
+        return std::string(1, static_cast<char>(b));
+    };
+    for (int b = 0; b < 256; ++b) {
+        for (std::size_t at = 0; at < 19; ++at) {
+            std::string text(19, 'a');
+            text[at] = static_cast<char>(b);
+            std::string expected = "\"";
+            expected.append(at, 'a');
+            expected += escaped(static_cast<unsigned char>(b));
+            expected.append(18 - at, 'a');
+            expected += '"';
+            ASSERT_EQ(to_pretty_json(Value(text)), expected) << "byte " << b << " at " << at;
+        }
+    }
 }
 
 TEST(JsonText, NestingAndEmptyContainers) {
