@@ -251,6 +251,9 @@ TEST(CfbLenient, MiniStreamFaultsOnlyMatterToMiniStreams) {
     EXPECT_EQ(read_result(b, "/B"),
               "read: stream 4 lies in the mini stream, which cannot be read: mini FAT chain leaves the file at "
               "sector 5000 of 15");
+    put_u32(b, cfb_header::first_mini_fat_sector, kCfbEndOfChain);
+    EXPECT_EQ(read_result(b, "/A/Big"), as_text(filled(5000, 2)));
+    EXPECT_EQ(read_result(b, "/B"), "read: stream 4 lies in the mini stream, but the file has no mini FAT");
 }
 
 // ----------------------------------------------------------- robustness

@@ -572,6 +572,8 @@ std::expected<std::vector<std::uint8_t>, Error> File::read_mini(std::uint32_t en
     const Node& e = nodes_[entry];
     if (!mini_error_.empty())
         return fail("stream ", entry, " lies in the mini stream, which cannot be read: ", mini_error_);
+    if (mini_fat_.empty())
+        return fail("stream ", entry, " lies in the mini stream, but the file has no mini FAT");
     if (e.size > mini_stream_size_)
         return fail("stream ", entry, " states ", e.size, " bytes, more than the mini stream's ",
                     mini_stream_size_);
