@@ -148,9 +148,12 @@ TEST(FloatGrammar, AgreesWithTheCLibraryOnRandomDecimals) {
         std::string whole = digits(scale), fraction;
         const bool point = random() % 2;
         if (point) fraction = digits(scale);
-        if (whole.empty() && fraction.empty()) whole = "0";
+        if (whole.empty() && fraction.empty()) whole.push_back('0');
         text += whole;
-        if (point) text += "." + fraction;
+        if (point) {
+            text += '.';
+            text += fraction;
+        }
         if (random() % 2) {
             text += (random() % 2) ? "e" : "E";
             const int sign = random() % 3;
