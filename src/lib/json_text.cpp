@@ -62,10 +62,16 @@ constexpr bool word_needs_escape(std::uint64_t w) {
     return ((below_space | is_quote | is_backslash) & highs) != 0;
 }
 
-std::uint64_t load_word(const char* p) {
-    std::uint64_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
+// The first byte from `p` to `end` that needs an escape, or `end`: eight
+// bytes at a time while that many remain, then byte by byte.
+const char* find_escape(const char* p, const char* const end) {
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p, sizeof w);
+        if (word_needs_escape(w)) break;
+    }
+    while (p != end && kEscape[static_cast<unsigned char>(*p)] == 0) ++p;
+    return p;
 }
 
 // Counts bytes only.
@@ -76,13 +82,10 @@ public:
     void fill(std::size_t n, char) { size_ += n; }
     void string(const std::string& text) {
         std::size_t extra = 0;
-        const char* p = text.data();
-        const char* const end = p + text.size();
-        for (; end - p >= 8; p += 8) {
-            if (!word_needs_escape(load_word(p))) continue;
-            for (int i = 0; i < 8; ++i) extra += kEscapeExtra[static_cast<unsigned char>(p[i])];
+        const char* const end = text.data() + text.size();
+        for (const char* p = find_escape(text.data(), end); p != end; p = find_escape(p + 1, end)) {
+            extra += kEscapeExtra[static_cast<unsigned char>(*p)];
         }
-        for (; p != end; ++p) extra += kEscapeExtra[static_cast<unsigned char>(*p)];
         size_ += text.size() + 2 + extra;
     }
     std::size_t size() const { return size_; }
@@ -116,19 +119,12 @@ public:
         static constexpr char kHex[] = "0123456789abcdef";
         put('"');
         const char* run = text.data();  // start of the bytes not yet copied
-        const char* p = run;
         const char* const end = run + text.size();
-        while (p != end) {
-            if (end - p >= 8 && !word_needs_escape(load_word(p))) {
-                p += 8;
-                continue;
-            }
+        for (const char* p = find_escape(run, end); p != end; p = find_escape(run, end)) {
+            put(run, static_cast<std::size_t>(p - run));
+            run = p + 1;
             const auto byte = static_cast<unsigned char>(*p);
             const char letter = kEscape[byte];
-            ++p;
-            if (letter == 0) continue;
-            put(run, static_cast<std::size_t>(p - 1 - run));
-            run = p;
             if (letter == 'u') {
                 const char six[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0xF]};
                 put(six, sizeof six);
