@@ -1,0 +1,174 @@
+// pinbook_json as a user runs it: arguments, error reports and exit
+// statuses, and the text on standard output byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "pinbook/pinbook.hpp"
+#include "support/run_program.hpp"
+#include "support/schlib.hpp"
+
+namespace pinbook {
+namespace {
+
+using test::run_program;
+using test::RunResult;
+
+const std::string kUsage = "Error: usage: pinbook-json <file.SchLib>\n";
+
+// The 24 lines for the OPAMP library, the last ended by the program's line
+// feed.
+const std::string kOpampOutput =
+    "{\n"
+    "  \"_source\": \"pinbook\",\n"
+    "  \"body\": {\n"
+    "    \"x1\": -20.0,\n"
+    "    \"x2\": 20.0,\n"
+    "    \"y1\": -30.0,\n"
+    "    \"y2\": 30.0\n"
+    "  },\n"
+    "  \"description\": \"Op amp\",\n"
+    "  \"module_name\": \"OPAMP\",\n"
+    "  \"part_count\": 2,\n"
+    "  \"pin_count\": 1,\n"
+    "  \"pins\": [\n"
+    "    {\n"
+    "      \"conglomerate\": 1,\n"
+    "      \"length\": 30,\n"
+    "      \"name\": \"IN\",\n"
+    "      \"number\": \"1\",\n"
+    "      \"rotation\": 90,\n"
+    "      \"x\": -10,\n"
+    "      \"y\": 20\n"
+    "    }\n"
+    "  ]\n"
+    "}\n";
+
+RunResult json(const std::vector<std::string>& args, const test::RunOptions& options = {}) {
+    return run_program(PINBOOK_JSON_BIN, args, options);
+}
+
+test::RunOptions argv0(std::string name) {
+    test::RunOptions options;
+    options.argv0 = std::move(name);
+    return options;
+}
+
+std::string opamp_library() {
+    static const std::string path =
+        test::write_temp_file("opamp.SchLib", test::make_schlib("OPAMP", test::opamp_data_stream()));
+    return path;
+}
+
+void expect_success(const RunResult& r, const std::string& text) {
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, text);
+}
+
+void expect_error(const RunResult& r, const std::string& report) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, report);
+}
+
+std::string reader_report(const std::string& path) {
+    const auto result = parse_pinbook_path(path);
+    EXPECT_FALSE(result.has_value());
+    return result ? std::string() : "Error: " + result.error().message + "\n";
+}
+
+TEST(JsonProgram, MissingPathIsAUsageError) {
+    expect_error(json({}), kUsage);
+    expect_error(json({}, argv0("other-name")), kUsage);
+    test::RunOptions none;
+    none.no_argv0 = true;
+    expect_error(json({}, none), kUsage);
+}
+
+TEST(JsonProgram, OpampLibraryByteForByte) {
+    const RunResult r = json({opamp_library()});
+    expect_success(r, kOpampOutput);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 24);
+    EXPECT_EQ(r.out.find(" \n"), std::string::npos);
+    // Exactly the library's text and one line feed.
+    const auto component = parse_pinbook_path(opamp_library());
+    ASSERT_TRUE(component.has_value());
+    EXPECT_EQ(r.out, to_pretty_json(*component) + "\n");
+}
+
+TEST(JsonProgram, EscapesAndNonAsciiReachTheOutput) {
+    const test::Bytes data = test::concat({test::pin_record(0xFF, -32768, 5, -7, "\x01\x09\x22\x5C\x2F\x7F", "Ω1"),
+                                           test::end_record()});
+    const std::string path = test::write_temp_file("odd.SchLib", test::make_schlib("Ωμ\"x", data));
+    const RunResult r = json({path});
+    expect_success(r,
+                   "{\n"
+                   "  \"_source\": \"pinbook\",\n"
+                   "  \"body\": null,\n"
+                   "  \"description\": \"\",\n"
+                   "  \"module_name\": \"Ωμ\\\"x\",\n"
+                   "  \"part_count\": 1,\n"
+                   "  \"pin_count\": 1,\n"
+                   "  \"pins\": [\n"
+                   "    {\n"
+                   "      \"conglomerate\": 255,\n"
+                   "      \"length\": -32768,\n"
+                   "      \"name\": \"\\u0001\\t\\\"\\\\/\x7F\",\n"
+                   "      \"number\": \"Ω1\",\n"
+                   "      \"rotation\": 270,\n"
+                   "      \"x\": 5,\n"
+                   "      \"y\": -7\n"
+                   "    }\n"
+                   "  ]\n"
+                   "}\n");
+}
+
+TEST(JsonProgram, ArgumentsAfterThePathAreIgnored) {
+    const std::string path = opamp_library();
+    expect_success(json({path, "more"}), kOpampOutput);
+    expect_success(json({path, "\xFF\xFE", "x"}), kOpampOutput);
+    expect_success(json({path, "", "\xC0\x80"}), kOpampOutput);
+}
+
+TEST(JsonProgram, ReaderErrorsAreReportedUnchanged) {
+    // An empty argument is a path like any other, and so is one that looks
+    // like an option.
+    for (const std::string path : {"", "--help", "-"}) {
+        const std::string report = reader_report(path);
+        EXPECT_EQ(report.rfind("Error: read .SchLib " + path + ": ", 0), 0u) << report;
+        expect_error(json({path}), report);
+        expect_error(json({path, "\xFF"}), report);
+    }
+    const std::string junk = test::write_temp_file("junk.SchLib", std::string("not a library"));
+    expect_error(json({junk}), "Error: not an OLE2 compound document (bad magic)\n");
+    const std::string no_pins = test::write_temp_file(
+        "nopins.SchLib", test::make_schlib("EMPTY", test::concat({test::text_record("|RECORD=1|"), test::end_record()})));
+    expect_error(json({no_pins}), "Error: no pins parsed from component EMPTY\n");
+}
+
+TEST(JsonProgram, InvalidUtf8ArgumentsEndTheRunWithoutAReport) {
+    const auto fatal = [](const RunResult& r) {
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("Error: ", 0), std::string::npos) << r.err;
+    };
+    fatal(json({"\xFF"}));
+    fatal(json({opamp_library() + "\xE2\x82"}));
+    fatal(json({}, argv0("\xFF")));  // before the test for a missing path
+    fatal(json({opamp_library()}, argv0("pinbook\xC0\x80")));
+}
+
+TEST(JsonProgram, FailedWriteIsNotSuccess) {
+    test::RunOptions full;
+    full.stdout_path = "/dev/full";
+    const RunResult r = json({opamp_library()}, full);
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err.rfind("Error: ", 0), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace pinbook
