@@ -1,2 +1,31 @@
-// Entry point, filled in by its own change.
-int main() { return 0; }
+// pinbook_kicad: prints the first component of a .SchLib file as a KiCad
+// symbol library holding one symbol.
+//
+//   pinbook-kicad <file.SchLib> [name]
+//
+// The symbol is called [name] when given, else after the component's
+// "module_name", else "SYM". Arguments after [name] are ignored.
+#include "exit_path.hpp"
+#include "pinbook/pinbook.hpp"
+#include "pinbook/kicad.hpp"
+
+namespace {
+
+pinbook::bin::Outcome run(const pinbook::bin::Arguments& args) {
+    const auto program = args.take(0);
+    const auto path = args.take(1);
+    if (!program || !path) {
+        return std::unexpected(pinbook::Error{"usage: pinbook-kicad <file.SchLib> [name]"});
+    }
+    auto component = pinbook::parse_pinbook_path(*path);
+    if (!component) return std::unexpected(std::move(component.error()));
+
+    // The name argument is taken only now, so a bad one never hides a read
+    // error.
+    const std::string_view name = pinbook::kicad_symbol_name(*component, args.take(2));
+    return pinbook::to_kicad_sym(*component, name);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return pinbook::bin::finish(run(pinbook::bin::Arguments(argc, argv))); }
