@@ -1,2 +1,24 @@
-// Entry point, filled in by its own change.
-int main() { return 0; }
+// pinbook_svg: draws the first component of a .SchLib file as one SVG
+// document on standard output.
+//
+//   pinbook-svg <file.SchLib>
+//
+// Argument 1 is the path whatever it holds, even text that begins with a
+// hyphen. Arguments after it are ignored without being looked at.
+#include "exit_path.hpp"
+#include "pinbook/pinbook.hpp"
+
+namespace {
+
+pinbook::bin::Outcome run(const pinbook::bin::Arguments& args) {
+    const auto program = args.take(0);
+    const auto path = args.take(1);
+    if (!program || !path) return std::unexpected(pinbook::Error{"usage: pinbook-svg <file.SchLib>"});
+    auto component = pinbook::parse_pinbook_path(*path);
+    if (!component) return std::unexpected(std::move(component.error()));
+    return pinbook::render_symbol_svg(*component);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return pinbook::bin::finish(run(pinbook::bin::Arguments(argc, argv))); }
