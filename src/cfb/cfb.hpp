@@ -36,6 +36,15 @@ class File {
 public:
     // Opens the container over `buffer`, which must outlive the File. The
     // whole buffer is the file: its sector count follows from its length.
+    // Version 3 (512-byte sectors) and 4 (4096-byte sectors). The whole tree
+    // reachable from the root is checked here: refused are names over 31
+    // UTF-16 code units, holding / \ : or !, or not valid UTF-16; entries
+    // that are neither storage nor stream; left siblings not strictly before
+    // and right siblings not strictly after their entry in name order; loops
+    // and links past the directory. Tolerated are header counts that differ
+    // from the chains found, names without a terminating NUL, any root name,
+    // any colours, and junk in entries no link reaches. Faults of the mini
+    // FAT or mini stream are reported when a stream stored there is read.
     static std::expected<File, Error> open(std::span<const std::uint8_t> buffer);
 
     // The root storage's direct children in listing order: an in-order walk
@@ -43,7 +52,10 @@ public:
     std::vector<Entry> list_root() const;
 
     // Finds a stream by a "/"-separated path; empty and "." components are
-    // dropped, ".." goes up one level and fails at the root.
+    // dropped, ".." goes up one level and fails at the root. Each component
+    // is found by descending the sibling tree in name order: fewer UTF-16
+    // code units first, then the full Unicode uppercase forms (so "data"
+    // finds "Data", and "ß" compares as "SS").
     std::expected<Stream, Error> open_stream(std::string_view path) const;
 
     // The stream's whole content, of the size its directory entry states.
