@@ -3,9 +3,12 @@
 // path and every message of reading.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "cfb/cfb.hpp"
@@ -298,6 +301,25 @@ TEST(ReaderPath, ReadErrors) {
     const std::string not_dir = test::write_temp_file("plain", std::string("x")) + "/below";
     EXPECT_EQ(error_of(parse_pinbook_path(not_dir)), "read .SchLib " + not_dir + ": Not a directory (os error 20)");
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Reads /dev/zero with the address space limited, reports the message on
+// standard error and exits with 3 when the read failed.
+[[noreturn]] void read_endless_file_with_little_memory() {
+    const rlimit limit{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    const auto result = parse_pinbook_path("/dev/zero");
+    std::fputs(error_of(result).c_str(), stderr);
+    std::exit(result ? 0 : 3);
+}
+
+TEST(ReaderPath, EndlessFileFailsWhenMemoryRunsOut) {
+    // /dev/zero never ends: the read must give up with an error, not end the
+    // process, once the address space is used up.
+    EXPECT_EXIT(read_endless_file_with_little_memory(), ::testing::ExitedWithCode(3),
+                "^read \\.SchLib /dev/zero: Cannot allocate memory \\(os error 12\\)$");
+}
+#endif
 
 }  // namespace
 }  // namespace pinbook

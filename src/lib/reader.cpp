@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -62,31 +64,42 @@ std::optional<std::string> component_storage_name(const cfb::Entry& entry) {
     return name;
 }
 
-// Reads the whole file; on failure the error number.
+// Closes a descriptor when it goes out of scope.
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() { ::close(fd); }
+};
+
+// Reads the whole file; on failure the error number. A file larger than
+// memory allows (or one without end, such as /dev/zero) fails with ENOMEM
+// instead of ending the process.
 std::expected<std::vector<std::uint8_t>, int> read_whole_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::unexpected(errno);
+    const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return std::unexpected(errno);
     std::vector<std::uint8_t> bytes;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        // A hint only: the file may change size while it is read.
-        bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
-    }
-    constexpr std::size_t kChunk = 64 * 1024;
-    for (;;) {
-        if (bytes.size() == bytes.capacity()) bytes.reserve(std::max(bytes.capacity() * 2, kChunk));
-        const std::size_t old_size = bytes.size();
-        bytes.resize(bytes.capacity());
-        const ssize_t got = ::read(fd, bytes.data() + old_size, bytes.size() - old_size);
-        const int error = errno;
-        bytes.resize(old_size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        if (got == 0) break;
-        if (got < 0 && error != EINTR) {
-            ::close(fd);
-            return std::unexpected(error);
+    try {
+        struct stat info {};
+        if (::fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+            // A hint only: the file may change size while it is read. One
+            // byte more lets the read that finds the end go without growing.
+            bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
         }
+        constexpr std::size_t kChunk = 64 * 1024;
+        for (;;) {
+            if (bytes.size() == bytes.capacity()) bytes.reserve(std::max(bytes.capacity() * 2, kChunk));
+            const std::size_t old_size = bytes.size();
+            bytes.resize(bytes.capacity());
+            const ssize_t got = ::read(file.fd, bytes.data() + old_size, bytes.size() - old_size);
+            const int error = errno;
+            bytes.resize(old_size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            if (got == 0) break;
+            if (got < 0 && error != EINTR) return std::unexpected(error);
+        }
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(ENOMEM);
+    } catch (const std::length_error&) {
+        return std::unexpected(ENOMEM);
     }
-    ::close(fd);
     return bytes;
 }
 
