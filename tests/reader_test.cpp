@@ -298,6 +298,10 @@ TEST(ReaderPath, ReadErrors) {
     EXPECT_EQ(error_of(parse_pinbook_path(odd)), "read .SchLib " + test::temp_dir() +
                                                      "/bad\xEF\xBF\xBD\xEF\xBF\xBD.SchLib: No such file or "
                                                      "directory (os error 2)");
+    // A path with an inner NUL cannot reach the system.
+    EXPECT_EQ(error_of(parse_pinbook_path(std::string_view("a\0b", 3))),
+              std::string("read .SchLib a\0b: Invalid argument (os error 22)", 48));
+
     const std::string not_dir = test::write_temp_file("plain", std::string("x")) + "/below";
     EXPECT_EQ(error_of(parse_pinbook_path(not_dir)), "read .SchLib " + not_dir + ": Not a directory (os error 20)");
 }
