@@ -2,6 +2,8 @@
 // signed view of integers and the split of pins into sides.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -61,6 +63,35 @@ TEST(FixedDecimal, RoundsExactBinaryValueHalfToEven) {
     EXPECT_EQ(fixed(0.0, 2), "0.00");
     EXPECT_EQ(fixed(1e21, 2), "1000000000000000000000.00");
     EXPECT_EQ(fixed(std::numeric_limits<double>::max(), 0).size(), 309u);
+}
+
+TEST(FixedDecimal, AgreesWithTheGeneralConversion) {
+    // The short path must give the same text as the full conversion for
+    // every magnitude and number of decimals.
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    auto reference = [](double v, int d) {
+        char buf[400];
+        auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, d);
+        return std::string(buf, res.ptr);
+    };
+    for (int i = 0; i < 200000; ++i) {
+        double v;
+        switch (i % 4) {
+            case 0: v = std::bit_cast<double>(next()); break;                        // any bits
+            case 1: v = static_cast<double>(static_cast<std::int64_t>(next() % 2000001) - 1000000) / 100.0; break;
+            case 2: v = static_cast<double>(static_cast<std::int64_t>(next() % 20001) - 10000) * 0.125; break;  // ties
+            default: v = std::ldexp(static_cast<double>(next() >> 11), static_cast<int>(next() % 140) - 120); break;
+        }
+        if (!std::isfinite(v)) continue;
+        const int d = static_cast<int>(next() % 5);
+        ASSERT_EQ(fixed(v, d), reference(v, d)) << std::hexfloat << v << " decimals " << d;
+    }
 }
 
 TEST(ValueHelpers, IntegersAndSignedView) {

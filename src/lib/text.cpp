@@ -1,7 +1,9 @@
 #include "pinbook/text.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace pinbook {
 namespace {
@@ -77,12 +79,71 @@ bool is_valid_utf8(std::string_view bytes) {
     return true;
 }
 
+namespace {
+
+// Exact fixed-decimal text for moderate magnitudes with few decimals, without
+// the general conversion: value = m * 2^e, so value * 10^d rounded to an
+// integer is (m * 10^d) shifted right by -e with the remainder deciding the
+// rounding (half-to-even). False where the quotient would not fit.
+bool append_fixed_fast(std::string& out, double value, int decimals) {
+    static constexpr std::uint64_t kPow10[] = {1, 10, 100, 1000, 10000};
+    if (decimals > 4) return false;
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const bool negative = (bits >> 63) != 0;
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased == 0x7FF) return false;  // infinity or NaN
+    const std::uint64_t m = biased == 0 ? fraction : (fraction | (std::uint64_t{1} << 52));
+    const int e = biased == 0 ? -1074 : biased - 1075;
+
+    __extension__ typedef unsigned __int128 u128;
+    const u128 scaled = static_cast<u128>(m) * kPow10[decimals];  // below 2^67
+    u128 q;
+    if (e >= 0) {
+        if (e > 8) return false;
+        q = scaled << e;
+    } else if (-e >= 120) {
+        q = 0;  // far below half a unit of the last decimal
+    } else {
+        const int s = -e;
+        q = scaled >> s;
+        const u128 rem = scaled - (q << s);
+        const u128 half = static_cast<u128>(1) << (s - 1);
+        if (rem > half || (rem == half && (q & 1) != 0)) ++q;
+    }
+    if (q >= static_cast<u128>(10'000'000'000'000'000'000ull)) return false;
+
+    char digits[24];
+    auto res = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(q));
+    std::size_t n = static_cast<std::size_t>(res.ptr - digits);
+    const auto d = static_cast<std::size_t>(decimals);
+    if (negative) out.push_back('-');
+    if (n <= d) {
+        out.push_back('0');
+        if (d > 0) {
+            out.push_back('.');
+            out.append(d - n, '0');
+            out.append(digits, n);
+        }
+    } else {
+        out.append(digits, n - d);
+        if (d > 0) {
+            out.push_back('.');
+            out.append(digits + (n - d), d);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 void append_fixed(std::string& out, double value, int decimals) {
+    if (decimals < 0) decimals = 0;
+    if (decimals > 20) decimals = 20;
+    if (append_fixed_fast(out, value, decimals)) return;
     // 309 integer digits at most for a finite double, plus sign, point and
     // the decimals asked for.
     char buf[330 + 20];
-    if (decimals < 0) decimals = 0;
-    if (decimals > 20) decimals = 20;
     auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
     out.append(buf, res.ptr);
 }
