@@ -284,6 +284,12 @@ std::expected<std::vector<std::uint32_t>, Error> follow(const std::vector<std::u
 
 }  // namespace
 
+std::u16string File::name_of(const Node& node) const {
+    std::u16string out(node.name_units, u'\0');
+    for (std::size_t k = 0; k < out.size(); ++k) out[k] = static_cast<char16_t>(get_u16(buffer_, node.offset + 2 * k));
+    return out;
+}
+
 std::span<const std::uint8_t> File::sector(std::uint32_t id) const {
     return buffer_.subspan(sector_size_ * (static_cast<std::size_t>(id) + 1), sector_size_);
 }
@@ -374,7 +380,7 @@ std::expected<File, Error> File::open(std::span<const std::uint8_t> buffer) {
     for (std::size_t i = 0; i < f.nodes_.size(); ++i) {
         auto s = f.sector((*dir_chain)[i / per_sector]).subspan((i % per_sector) * kEntrySize, kEntrySize);
         Node& n = f.nodes_[i];
-        for (std::size_t k = 0; k < 32; ++k) n.name[k] = static_cast<char16_t>(get_u16(s, 2 * k));
+        n.offset = static_cast<std::size_t>(s.data() - buffer.data());
         // The length field counts bytes with the terminating NUL. The name
         // ends at its first NUL within that length; a name without one is
         // taken whole. A length that is odd or over 64 bytes is not used:
@@ -382,7 +388,7 @@ std::expected<File, Error> File::open(std::span<const std::uint8_t> buffer) {
         const std::uint16_t length = get_u16(s, 0x40);
         std::size_t limit = (length % 2 == 0 && length <= 64) ? length / 2 : 32;
         std::size_t units = 0;
-        while (units < limit && n.name[units] != 0) ++units;
+        while (units < limit && get_u16(s, 2 * units) != 0) ++units;
         n.name_units = static_cast<std::uint8_t>(units);
         n.type = s[0x42];
         n.left = get_u32(s, 0x44);
@@ -400,7 +406,6 @@ std::expected<File, Error> File::open(std::span<const std::uint8_t> buffer) {
     if (f.nodes_[0].type != kTypeRoot)
         return fail("entry 0 has type ", f.nodes_[0].type, ", not the root storage's type 5");
     std::vector<bool> seen(n, false);
-    std::vector<std::u16string> uppers(n);
     seen[0] = true;
     auto admit = [&](std::uint32_t id, std::uint32_t from, const char* link) -> std::optional<Error> {
         if (id >= n)
@@ -414,8 +419,7 @@ std::expected<File, Error> File::open(std::span<const std::uint8_t> buffer) {
         if (e.type != kTypeStorage && e.type != kTypeStream)
             return Error{text("entry ", id, " (", link, " of entry ", from, ") has type ", e.type,
                               ", neither a storage nor a stream")};
-        if (auto fault = name_fault(e.name_view())) return Error{text("name of entry ", id, " ", *fault)};
-        uppers[id] = upper(e.name_view());
+        if (auto fault = name_fault(f.name_of(e))) return Error{text("name of entry ", id, " ", *fault)};
         return std::nullopt;
     };
     std::vector<std::uint32_t> stack{0};
@@ -423,19 +427,26 @@ std::expected<File, Error> File::open(std::span<const std::uint8_t> buffer) {
         std::uint32_t x = stack.back();
         stack.pop_back();
         const Node& e = f.nodes_[x];
-        if (x != 0) {
+        if (x != 0 && (e.left != kNoStream || e.right != kNoStream)) {
+            // Each name is uppercased twice at most: here, and when it is
+            // compared with its parent.
+            const std::u16string name = f.name_of(e);
+            const std::u16string name_upper = upper(name);
+            auto order = [&](std::uint32_t sibling) {
+                const std::u16string other = f.name_of(f.nodes_[sibling]);
+                if (other.size() != name.size()) return other.size() < name.size() ? -1 : 1;
+                return compare_names(other, upper(other), name, name_upper);
+            };
             if (e.left != kNoStream) {
                 if (auto err = admit(e.left, x, "left sibling link")) return std::unexpected(*err);
-                const Node& l = f.nodes_[e.left];
-                if (compare_names(l.name_view(), uppers[e.left], e.name_view(), uppers[x]) >= 0)
+                if (order(e.left) >= 0)
                     return fail("left sibling ", e.left, " of entry ", x,
                                 " does not come before it in name order");
                 stack.push_back(e.left);
             }
             if (e.right != kNoStream) {
                 if (auto err = admit(e.right, x, "right sibling link")) return std::unexpected(*err);
-                const Node& r = f.nodes_[e.right];
-                if (compare_names(r.name_view(), uppers[e.right], e.name_view(), uppers[x]) <= 0)
+                if (order(e.right) <= 0)
                     return fail("right sibling ", e.right, " of entry ", x,
                                 " does not come after it in name order");
                 stack.push_back(e.right);
@@ -497,7 +508,7 @@ std::vector<Entry> File::list_root() const {
         std::uint32_t at = stack.back();
         stack.pop_back();
         const Node& e = nodes_[at];
-        out.push_back(Entry{utf8_of(e.name_view()), e.type == kTypeStorage});
+        out.push_back(Entry{utf8_of(name_of(e)), e.type == kTypeStorage});
         push_left_chain(e.right);
     }
     return out;
@@ -527,14 +538,16 @@ std::expected<Stream, Error> File::open_stream(std::string_view path) const {
         std::uint32_t node = nodes_[at].child;
         while (node != kNoStream) {
             const Node& e = nodes_[node];
-            int c = compare_names(want, want_upper, e.name_view(), upper(e.name_view()));
+            const std::u16string name = name_of(e);
+            int c = want.size() != name.size() ? (want.size() < name.size() ? -1 : 1)
+                                               : compare_names(want, want_upper, name, upper(name));
             if (c == 0) break;
             node = c < 0 ? e.left : e.right;
         }
         if (node == kNoStream) return fail("no entry ", quoted(part), " in ", quoted(reached));
         at = node;
         if (reached.size() > 1) reached += '/';
-        reached += utf8_of(nodes_[at].name_view());
+        reached += utf8_of(name_of(nodes_[at]));
     }
     if (at == 0) return fail("path ", quoted(path), " names the root storage, not a stream");
     if (nodes_[at].type != kTypeStream) return fail(quoted(reached), " is a storage, not a stream");

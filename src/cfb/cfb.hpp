@@ -6,7 +6,6 @@
 // an Error whose message says what was found and where.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <expected>
 #include <span>
@@ -62,20 +61,23 @@ public:
     std::expected<std::vector<std::uint8_t>, Error> read(const Stream& stream) const;
 
 private:
-    // One directory entry, as much of it as the reader uses.
+    // One directory entry, as much of it as the reader uses. The name stays
+    // in the buffer (read through name_of), which keeps this record at
+    // about a third of the entry's 128 bytes.
     struct Node {
-        std::array<char16_t, 32> name{};
-        std::uint8_t name_units = 0;
-        std::uint8_t type = 0;
+        std::size_t offset = 0;  // of the entry in the buffer
+        std::uint64_t size = 0;  // version 3: the low 32 bits already taken
         std::uint32_t left = 0xFFFFFFFF;
         std::uint32_t right = 0xFFFFFFFF;
         std::uint32_t child = 0xFFFFFFFF;
         std::uint32_t start = 0;
-        std::uint64_t size = 0;  // version 3: the low 32 bits already taken
-        std::u16string_view name_view() const { return {name.data(), name_units}; }
+        std::uint8_t name_units = 0;
+        std::uint8_t type = 0;
     };
 
     File() = default;
+
+    std::u16string name_of(const Node& node) const;
 
     std::span<const std::uint8_t> sector(std::uint32_t id) const;
     // The first `count` sectors of the FAT chain from `start`, or why not.
