@@ -190,14 +190,20 @@ void ComponentDecoder::pin_record(std::span<const std::uint8_t> payload) {
     std::string name = read_pstr(payload, cursor);
     std::string number = read_pstr(payload, cursor);
 
+    // The keys go in already in byte order, so each lands at the end of the
+    // map without a search.
     Value pin = Value::object();
-    pin["conglomerate"] = int_value(conglomerate);
-    pin["length"] = int_value(signed16_at(payload, kLengthOffset));
-    pin["name"] = std::move(name);
-    pin["number"] = std::move(number);
-    pin["rotation"] = int_value((conglomerate & 3) * 90);
-    pin["x"] = int_value(signed16_at(payload, kXOffset));
-    pin["y"] = int_value(signed16_at(payload, kYOffset));
+    auto& members = pin.get_ref<Value::object_t&>();
+    auto put = [&members](std::string_view key, Value value) {
+        members.emplace_hint(members.end(), key, std::move(value));
+    };
+    put("conglomerate", int_value(conglomerate));
+    put("length", int_value(signed16_at(payload, kLengthOffset)));
+    put("name", std::move(name));
+    put("number", std::move(number));
+    put("rotation", int_value((conglomerate & 3) * 90));
+    put("x", int_value(signed16_at(payload, kXOffset)));
+    put("y", int_value(signed16_at(payload, kYOffset)));
     pins_.push_back(std::move(pin));
 }
 
