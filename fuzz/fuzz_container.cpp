@@ -7,6 +7,7 @@
 // and, unpadded, straight through the cfb API.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -25,22 +26,27 @@ namespace {
 using pinbook::test::Bytes;
 namespace t = pinbook::test;
 
-// Names that matter to the reader and to the directory's name order.
+// Names that matter to the reader and to the directory's name order. The
+// first is what a used-up input picks.
 const std::array<std::u16string_view, 20> names = {
-    u"Data", u"DATA", u"data", u"Library", u"FileVersionInfo", u"\x0001" u"CompObj",
-    u"OPAMP", u"", u".", u"..", u"a1", u"B1", u"Z", u"AA", u"Stra\u00DFe", u"STRASSE",
+    u"OPAMP", u"Data", u"DATA", u"data", u"Library", u"FileVersionInfo", u"\x0001" u"CompObj",
+    u"", u".", u"..", u"a1", u"B1", u"Z", u"AA", u"Stra\u00DFe", u"STRASSE",
     u"a/b", u"Root Entry", u"0123456789012345678901234567890", u"\u00E9\u4E2D\U0001F600",
 };
 
+// True about once in `n` draws, and false once the input is used up, so
+// that running out of fuzz bytes means "no further change".
+bool one_in(FuzzedDataProvider& in, int n) { return in.ConsumeIntegralInRange<int>(0, n - 1) == n - 1; }
+
 std::u16string pick_name(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
-    case 0: {  // raw code units, unpaired surrogates and all
+    switch (in.ConsumeIntegralInRange<int>(0, 11)) {
+    case 11: {  // raw code units, unpaired surrogates and all
         std::u16string s;
         std::size_t n = in.ConsumeIntegralInRange<std::size_t>(0, 34);
         for (std::size_t i = 0; i < n; ++i) s.push_back(in.ConsumeIntegral<char16_t>());
         return s;
     }
-    case 1: {  // short ASCII
+    case 9: case 10: {  // short ASCII
         std::u16string s;
         for (char c : in.ConsumeRandomLengthString(12)) s.push_back(static_cast<unsigned char>(c));
         return s;
@@ -61,14 +67,15 @@ void add_record(Bytes& out, const Bytes& payload) {
 }
 
 // A "Data" stream of records: component, rectangle and pin records with
-// fuzzed fields, raw payloads, and an optional end record.
+// fuzzed fields, raw payloads, and an optional end record. A used-up input
+// gives one pin record.
 Bytes data_stream(FuzzedDataProvider& in) {
     Bytes out;
-    std::size_t records = in.ConsumeIntegralInRange<std::size_t>(0, 12);
+    std::size_t records = in.ConsumeIntegralInRange<std::size_t>(1, 12);
     for (std::size_t r = 0; r < records; ++r) {
         Bytes payload;
         switch (in.ConsumeIntegralInRange<int>(0, 4)) {
-        case 0: {
+        case 3: {
             std::string text = "|RECORD=1|ComponentDescription=" + in.ConsumeRandomLengthString(20) +
                                "|PartCount=" + in.ConsumeRandomLengthString(8) + "|";
             payload.assign(text.begin(), text.end());
@@ -82,7 +89,7 @@ Bytes data_stream(FuzzedDataProvider& in) {
             payload.assign(text.begin(), text.end());
             break;
         }
-        case 2: case 3: {  // pin record
+        case 0: case 2: {  // pin record
             payload.assign(26, 0);
             payload[0] = 2;
             for (std::size_t i = 14; i < 21; ++i) payload[i] = in.ConsumeIntegral<std::uint8_t>();
@@ -106,8 +113,7 @@ Bytes data_stream(FuzzedDataProvider& in) {
     }
     if (in.ConsumeBool()) out.insert(out.end(), {0, 0, 0, 0});
     // Sometimes pad the stream past the mini stream cutoff.
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0)
-        out.resize(out.size() + in.ConsumeIntegralInRange<std::size_t>(0, 9000), 0);
+    if (one_in(in, 8)) out.resize(out.size() + in.ConsumeIntegralInRange<std::size_t>(0, 9000), 0);
     return out;
 }
 
@@ -120,7 +126,9 @@ t::CfbPlacement pick_placement(FuzzedDataProvider& in) {
 }
 
 // A random tree, built without recursion: each storage made gets its
-// children from later draws, up to a bounded number of nodes.
+// children from later draws, up to a bounded number of nodes. Siblings get
+// distinct names (a directory with two equal names is refused whole), and
+// a used-up input gives one component storage holding a "Data" stream.
 t::CfbNode random_tree(FuzzedDataProvider& in) {
     t::CfbNode root = t::cfb_root();
     struct Pending {
@@ -132,25 +140,39 @@ t::CfbNode random_tree(FuzzedDataProvider& in) {
     while (!todo.empty() && budget > 0) {
         Pending at = todo.back();
         todo.pop_back();
-        std::size_t count = in.ConsumeIntegralInRange<std::size_t>(0, std::min<std::size_t>(budget, 6));
+        std::size_t least = at.depth <= 1 ? 1 : 0;
+        std::size_t count = in.ConsumeIntegralInRange<std::size_t>(least, std::min<std::size_t>(budget, 6));
         budget -= count;
-        at.storage->children.reserve(count);  // keeps the pointers below valid
+        auto& children = at.storage->children;
+        children.reserve(count);  // keeps the pointers below valid
         for (std::size_t i = 0; i < count; ++i) {
             t::CfbNode node;
-            node.is_storage = at.depth < 3 && in.ConsumeBool();
-            node.name = pick_name(in);
+            if (at.depth == 0) {
+                node.is_storage = !one_in(in, 3);
+            } else if (i == 0 && !one_in(in, 4)) {
+                node.name = u"Data";  // a component storage's stream
+            } else {
+                node.is_storage = at.depth < 3 && one_in(in, 2);
+            }
+            if (node.name.empty()) node.name = pick_name(in);
+            for (char16_t suffix = u'0'; std::any_of(children.begin(), children.end(), [&](const t::CfbNode& c) {
+                     return !t::cfb_name_less(c.name, node.name) && !t::cfb_name_less(node.name, c.name);
+                 });
+                 ++suffix) {
+                node.name += suffix;
+            }
             node.placement = pick_placement(in);
             if (!node.is_storage) {
-                if (in.ConsumeBool()) {
+                if (!one_in(in, 3)) {
                     node.data = data_stream(in);
                 } else {
                     std::string raw = in.ConsumeRandomLengthString(600);
                     node.data.assign(raw.begin(), raw.end());
                 }
             }
-            at.storage->children.push_back(std::move(node));
+            children.push_back(std::move(node));
         }
-        for (auto& child : at.storage->children)
+        for (auto& child : children)
             if (child.is_storage) todo.push_back({&child, at.depth + 1});
     }
     return root;
@@ -253,7 +275,7 @@ void corrupt_bytes(FuzzedDataProvider& in, t::CfbBuilt& built) {
         }
         }
     }
-    if (in.ConsumeIntegralInRange<int>(0, 5) == 0 && b.size() > 8)
+    if (one_in(in, 6) && b.size() > 8)
         b.resize(in.ConsumeIntegralInRange<std::size_t>(8, b.size()));  // a truncated download
 }
 
@@ -283,11 +305,9 @@ void use_cfb_directly(FuzzedDataProvider& in, const Bytes& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     t::CfbOptions options;
-    options.version = in.ConsumeIntegralInRange<int>(0, 7) == 0 ? 4 : 3;
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0)
-        options.mini_cutoff = in.ConsumeIntegralInRange<std::uint32_t>(0, 8192);
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0)
-        options.min_fat_sectors = in.ConsumeIntegralInRange<std::size_t>(0, 112);
+    options.version = one_in(in, 8) ? 4 : 3;
+    if (one_in(in, 8)) options.mini_cutoff = in.ConsumeIntegralInRange<std::uint32_t>(0, 8192);
+    if (one_in(in, 8)) options.min_fat_sectors = in.ConsumeIntegralInRange<std::size_t>(0, 112);
     options.shuffle = in.ConsumeBool();
     options.shape = static_cast<t::CfbShape>(in.ConsumeIntegralInRange<int>(0, 2));
 
