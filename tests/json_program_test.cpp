@@ -15,63 +15,23 @@ namespace {
 
 using test::run_program;
 using test::RunResult;
+using test::expect_error;
+using test::expect_success;
 
 const std::string kUsage = "Error: usage: pinbook-json <file.SchLib>\n";
 
-// The 24 lines for the OPAMP library, the last ended by the program's line
-// feed.
-const std::string kOpampOutput =
-    "{\n"
-    "  \"_source\": \"pinbook\",\n"
-    "  \"body\": {\n"
-    "    \"x1\": -20.0,\n"
-    "    \"x2\": 20.0,\n"
-    "    \"y1\": -30.0,\n"
-    "    \"y2\": 30.0\n"
-    "  },\n"
-    "  \"description\": \"Op amp\",\n"
-    "  \"module_name\": \"OPAMP\",\n"
-    "  \"part_count\": 2,\n"
-    "  \"pin_count\": 1,\n"
-    "  \"pins\": [\n"
-    "    {\n"
-    "      \"conglomerate\": 1,\n"
-    "      \"length\": 30,\n"
-    "      \"name\": \"IN\",\n"
-    "      \"number\": \"1\",\n"
-    "      \"rotation\": 90,\n"
-    "      \"x\": -10,\n"
-    "      \"y\": 20\n"
-    "    }\n"
-    "  ]\n"
-    "}\n";
+// The library's text for the OPAMP component and the program's line feed;
+// the text itself is checked line by line in the writer's suite.
+const std::string kOpampOutput = to_pretty_json(test::opamp_component_value()) + "\n";
 
 RunResult json(const std::vector<std::string>& args, const test::RunOptions& options = {}) {
     return run_program(PINBOOK_JSON_BIN, args, options);
-}
-
-test::RunOptions argv0(std::string name) {
-    test::RunOptions options;
-    options.argv0 = std::move(name);
-    return options;
 }
 
 std::string opamp_library() {
     static const std::string path =
         test::write_temp_file("opamp.SchLib", test::make_schlib("OPAMP", test::opamp_data_stream()));
     return path;
-}
-
-void expect_success(const RunResult& r, const std::string& text) {
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, text);
-}
-
-void expect_error(const RunResult& r, const std::string& report) {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, report);
 }
 
 std::string reader_report(const std::string& path) {
@@ -82,7 +42,7 @@ std::string reader_report(const std::string& path) {
 
 TEST(JsonProgram, MissingPathIsAUsageError) {
     expect_error(json({}), kUsage);
-    expect_error(json({}, argv0("other-name")), kUsage);
+    expect_error(json({}, test::with_argv0("other-name")), kUsage);
     test::RunOptions none;
     none.no_argv0 = true;
     expect_error(json({}, none), kUsage);
@@ -157,8 +117,8 @@ TEST(JsonProgram, InvalidUtf8ArgumentsEndTheRunWithoutAReport) {
     };
     fatal(json({"\xFF"}));
     fatal(json({opamp_library() + "\xE2\x82"}));
-    fatal(json({}, argv0("\xFF")));  // before the test for a missing path
-    fatal(json({opamp_library()}, argv0("pinbook\xC0\x80")));
+    fatal(json({}, test::with_argv0("\xFF")));  // before the test for a missing path
+    fatal(json({opamp_library()}, test::with_argv0("pinbook\xC0\x80")));
 }
 
 TEST(JsonProgram, FailedWriteIsNotSuccess) {

@@ -16,35 +16,10 @@
 
 #include "pinbook/pinbook.hpp"
 #include "pinbook/value.hpp"
+#include "support/schlib.hpp"
 
 namespace pinbook {
 namespace {
-
-Value opamp_component() {
-    Value pin = Value::object();
-    pin["conglomerate"] = int_value(1);
-    pin["length"] = int_value(30);
-    pin["name"] = "IN";
-    pin["number"] = "1";
-    pin["rotation"] = int_value(90);
-    pin["x"] = int_value(-10);
-    pin["y"] = int_value(20);
-    Value body = Value::object();
-    body["x1"] = -20.0;
-    body["y1"] = -30.0;
-    body["x2"] = 20.0;
-    body["y2"] = 30.0;
-    Value c = Value::object();
-    // Inserted out of order on purpose: the stored order is the byte order.
-    c["pins"] = Value::array({pin});
-    c["pin_count"] = int_value(1);
-    c["part_count"] = int_value(2);
-    c["module_name"] = "OPAMP";
-    c["description"] = "Op amp";
-    c["body"] = body;
-    c["_source"] = "pinbook";
-    return c;
-}
 
 const char* const kOpampText =
     "{\n"
@@ -73,11 +48,11 @@ const char* const kOpampText =
     "}";
 
 TEST(JsonText, ComponentValueExactly) {
-    EXPECT_EQ(to_pretty_json(opamp_component()), kOpampText);
+    EXPECT_EQ(to_pretty_json(test::opamp_component_value()), kOpampText);
 }
 
 TEST(JsonText, ComponentVariants) {
-    Value c = opamp_component();
+    Value c = test::opamp_component_value();
     c["body"] = nullptr;
     c["description"] = "";
     const std::string text = to_pretty_json(c);

@@ -15,15 +15,11 @@ namespace {
 
 using test::run_program;
 using test::RunResult;
+using test::expect_error;
+using test::expect_success;
 using test::WellFormedSexpr;
 
 const std::string kUsage = "Error: usage: pinbook-kicad <file.SchLib> [name]\n";
-
-test::RunOptions argv0(std::string name) {
-    test::RunOptions options;
-    options.argv0 = std::move(name);
-    return options;
-}
 
 RunResult kicad(const std::vector<std::string>& args, const test::RunOptions& options = {}) {
     RunResult r = run_program(PINBOOK_KICAD_BIN, args, options);
@@ -44,21 +40,9 @@ std::string expected_text(const std::string& path, std::string_view name) {
     return component ? to_kicad_sym(*component, name) : std::string();
 }
 
-void expect_success(const RunResult& r, const std::string& text) {
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, text);
-}
-
-void expect_error(const RunResult& r, const std::string& report) {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, report);
-}
-
 TEST(KicadProgram, MissingPathIsAUsageError) {
     expect_error(kicad({}), kUsage);
-    expect_error(kicad({}, argv0("other-name")), kUsage);
+    expect_error(kicad({}, test::with_argv0("other-name")), kUsage);
     test::RunOptions none;
     none.no_argv0 = true;
     expect_error(kicad({}, none), kUsage);
@@ -126,7 +110,7 @@ TEST(KicadProgram, InvalidUtf8ArgumentsEndTheRunWithoutAReport) {
     fatal(kicad({path, "\xFF"}));
     fatal(kicad({path, "ok\xE2\x82"}));
     fatal(kicad({std::string("\xFF") + path}));
-    fatal(kicad({}, argv0("\xFF")));  // before the test for a missing path
+    fatal(kicad({}, test::with_argv0("\xFF")));  // before the test for a missing path
 }
 
 TEST(KicadProgram, FailedWriteIsNotSuccess) {

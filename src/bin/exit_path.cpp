@@ -39,6 +39,13 @@ std::optional<std::string_view> Arguments::take(int i) const {
     return arg;
 }
 
+std::expected<Value, Error> read_component(const Arguments& args, std::string_view usage) {
+    const auto program = args.take(0);
+    const auto path = args.take(1);
+    if (!program || !path) return std::unexpected(Error{std::string(usage)});
+    return parse_pinbook_path(*path);
+}
+
 int finish(const Outcome& outcome) {
     if (!outcome) {
         std::string report = "Error: " + outcome.error().message + "\n";

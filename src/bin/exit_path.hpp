@@ -25,6 +25,11 @@ private:
     char** argv_;
 };
 
+// Takes argument 0 and then argument 1, the library's path, and reads the
+// first component there. Without either argument the error is `usage`;
+// later arguments are not looked at.
+std::expected<Value, Error> read_component(const Arguments& args, std::string_view usage);
+
 // The complete document a program prints, or the error it ends with.
 using Outcome = std::expected<std::string, Error>;
 

@@ -11,10 +11,7 @@
 namespace {
 
 pinbook::bin::Outcome run(const pinbook::bin::Arguments& args) {
-    const auto program = args.take(0);
-    const auto path = args.take(1);
-    if (!program || !path) return std::unexpected(pinbook::Error{"usage: pinbook-json <file.SchLib>"});
-    auto component = pinbook::parse_pinbook_path(*path);
+    auto component = pinbook::bin::read_component(args, "usage: pinbook-json <file.SchLib>");
     if (!component) return std::unexpected(std::move(component.error()));
     std::string text = pinbook::to_pretty_json(*component);
     text.push_back('\n');

@@ -12,12 +12,7 @@
 namespace {
 
 pinbook::bin::Outcome run(const pinbook::bin::Arguments& args) {
-    const auto program = args.take(0);
-    const auto path = args.take(1);
-    if (!program || !path) {
-        return std::unexpected(pinbook::Error{"usage: pinbook-kicad <file.SchLib> [name]"});
-    }
-    auto component = pinbook::parse_pinbook_path(*path);
+    auto component = pinbook::bin::read_component(args, "usage: pinbook-kicad <file.SchLib> [name]");
     if (!component) return std::unexpected(std::move(component.error()));
 
     // The name argument is taken only now, so a bad one never hides a read

@@ -1,5 +1,7 @@
 #include "support/run_program.hpp"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -45,6 +47,24 @@ std::string write_temp_file(const std::string& name, const std::string& bytes) {
 
 std::string write_temp_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     return write_temp_file(name, std::string(bytes.begin(), bytes.end()));
+}
+
+RunOptions with_argv0(std::string name) {
+    RunOptions options;
+    options.argv0 = std::move(name);
+    return options;
+}
+
+void expect_success(const RunResult& r, const std::string& text) {
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, text);
+}
+
+void expect_error(const RunResult& r, const std::string& report) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, report);
 }
 
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args,

@@ -28,6 +28,17 @@ struct RunOptions {
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
                       const RunOptions& options = {});
 
+// Options that start the program under another argument 0.
+RunOptions with_argv0(std::string name);
+
+// A run that succeeded: status 0, nothing on standard error, `text` on
+// standard output.
+void expect_success(const RunResult& r, const std::string& text);
+
+// A run that ended with an error report: status 1, nothing on standard
+// output, exactly `report` on standard error.
+void expect_error(const RunResult& r, const std::string& report);
+
 // Writes `bytes` to a new file in a per-process temporary directory and
 // returns its path.
 std::string write_temp_file(const std::string& name, const std::vector<std::uint8_t>& bytes);
