@@ -246,6 +246,44 @@ TEST(CfbRead, StreamSpanningSeveralFatSectors) {
     EXPECT_EQ(read_path(f, "/Store/Multi"), samples()[7].data);
 }
 
+TEST(CfbRead, ViewsConsecutiveSectorsInPlaceAndCopiesTheRest) {
+    for (bool shuffle : {false, true}) {
+        CfbOptions o{.version = 3, .shuffle = shuffle};
+        CfbBuilt b = build_cfb_layout(flatten_cfb(sample_tree(), o), o);
+        File f = open_ok(b.bytes);
+        auto stream = f.open_stream("/Store/Multi");
+        ASSERT_TRUE(stream.has_value());
+        const auto& chain = b.layout.chains[cfb_find(flatten_cfb(sample_tree(), o), "Store/Multi")];
+        bool consecutive = true;
+        for (std::size_t i = 1; i < chain.size(); ++i) consecutive = consecutive && chain[i] == chain[0] + i;
+        if (!shuffle) {
+            EXPECT_TRUE(consecutive);  // the writer lays a stream out in order
+        }
+
+        std::vector<std::uint8_t> storage;
+        auto view = f.read_view(*stream, storage);
+        ASSERT_TRUE(view.has_value()) << view.error().message;
+        const Bytes expected = samples()[7].data;
+        EXPECT_TRUE(std::equal(view->begin(), view->end(), expected.begin(), expected.end()));
+        const bool in_buffer = view->data() >= b.bytes.data() && view->data() < b.bytes.data() + b.bytes.size();
+        EXPECT_EQ(in_buffer, consecutive) << "shuffle " << shuffle;
+        EXPECT_EQ(storage.empty(), consecutive);
+    }
+    // Mini streams are always gathered into the storage.
+    Bytes bytes = build_cfb(sample_tree(), {.version = 4});
+    File f = open_ok(bytes);
+    for (const auto& s : samples()) {
+        if (s.data.empty() || s.data.size() >= 4096) continue;
+        auto stream = f.open_stream(s.path);
+        ASSERT_TRUE(stream.has_value());
+        std::vector<std::uint8_t> storage;
+        auto view = f.read_view(*stream, storage);
+        ASSERT_TRUE(view.has_value());
+        EXPECT_EQ(view->data(), storage.data());
+        EXPECT_EQ(storage, s.data) << s.path;
+    }
+}
+
 TEST(CfbRead, FatBeyondTheHeadersDifat) {
     // 7.5 MB in 512-byte sectors needs about 115 FAT sectors, so FAT
     // sectors 110 on are listed in a DIFAT sector.

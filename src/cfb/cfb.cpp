@@ -555,14 +555,24 @@ std::expected<Stream, Error> File::open_stream(std::string_view path) const {
 }
 
 std::expected<std::vector<std::uint8_t>, Error> File::read(const Stream& stream) const {
+    std::vector<std::uint8_t> storage;
+    auto view = read_view(stream, storage);
+    if (!view) return std::unexpected(view.error());
+    if (view->data() != storage.data()) storage.assign(view->begin(), view->end());
+    return storage;
+}
+
+std::expected<std::span<const std::uint8_t>, Error> File::read_view(const Stream& stream,
+                                                                    std::vector<std::uint8_t>& storage) const {
     if (stream.entry >= nodes_.size() || nodes_[stream.entry].type != kTypeStream)
         return fail("entry ", stream.entry, " is not a stream");
     const Node& e = nodes_[stream.entry];
-    if (e.size == 0) return std::vector<std::uint8_t>{};
-    return e.size < kMiniCutoff ? read_mini(stream.entry) : read_regular(stream.entry);
+    if (e.size == 0) return std::span<const std::uint8_t>{};
+    return e.size < kMiniCutoff ? read_mini(stream.entry, storage) : read_regular(stream.entry, storage);
 }
 
-std::expected<std::vector<std::uint8_t>, Error> File::read_regular(std::uint32_t entry) const {
+std::expected<std::span<const std::uint8_t>, Error> File::read_regular(std::uint32_t entry,
+                                                                       std::vector<std::uint8_t>& storage) const {
     const Node& e = nodes_[entry];
     const std::uint64_t room = static_cast<std::uint64_t>(sector_count_) * sector_size_;
     if (e.size > room)
@@ -571,17 +581,24 @@ std::expected<std::vector<std::uint8_t>, Error> File::read_regular(std::uint32_t
     auto chain = follow(fat_, sector_count_, e.start, (e.size + sector_size_ - 1) / sector_size_,
                         text("FAT chain of stream ", entry), "file", "sector");
     if (!chain) return std::unexpected(chain.error());
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(e.size));
+    const auto size = static_cast<std::size_t>(e.size);
+    // Sectors numbered one after another lie one after another in the file:
+    // then the content is a plain range of the buffer.
+    bool consecutive = true;
+    for (std::size_t i = 1; i < chain->size() && consecutive; ++i) consecutive = (*chain)[i] == (*chain)[0] + i;
+    if (consecutive) return std::span<const std::uint8_t>(sector((*chain)[0]).data(), size);
+    storage.resize(size);
     std::size_t pos = 0;
     for (std::uint32_t s : *chain) {
-        std::size_t n = std::min(sector_size_, out.size() - pos);
-        std::memcpy(out.data() + pos, sector(s).data(), n);
+        std::size_t n = std::min(sector_size_, size - pos);
+        std::memcpy(storage.data() + pos, sector(s).data(), n);
         pos += n;
     }
-    return out;
+    return std::span<const std::uint8_t>(storage);
 }
 
-std::expected<std::vector<std::uint8_t>, Error> File::read_mini(std::uint32_t entry) const {
+std::expected<std::span<const std::uint8_t>, Error> File::read_mini(std::uint32_t entry,
+                                                                    std::vector<std::uint8_t>& storage) const {
     const Node& e = nodes_[entry];
     if (!mini_error_.empty())
         return fail("stream ", entry, " lies in the mini stream, which cannot be read: ", mini_error_);
@@ -595,15 +612,15 @@ std::expected<std::vector<std::uint8_t>, Error> File::read_mini(std::uint32_t en
                         (e.size + kMiniSectorSize - 1) / kMiniSectorSize,
                         text("mini FAT chain of stream ", entry), "mini stream", "mini sector");
     if (!chain) return std::unexpected(chain.error());
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(e.size));
+    storage.resize(static_cast<std::size_t>(e.size));
     std::size_t pos = 0;
     for (std::uint32_t m : *chain) {
         std::size_t at = static_cast<std::size_t>(m) * kMiniSectorSize;
-        std::size_t n = std::min(kMiniSectorSize, out.size() - pos);
-        std::memcpy(out.data() + pos, sector(mini_stream_[at / sector_size_]).data() + at % sector_size_, n);
+        std::size_t n = std::min(kMiniSectorSize, storage.size() - pos);
+        std::memcpy(storage.data() + pos, sector(mini_stream_[at / sector_size_]).data() + at % sector_size_, n);
         pos += n;
     }
-    return out;
+    return std::span<const std::uint8_t>(storage);
 }
 
 }  // namespace pinbook::cfb

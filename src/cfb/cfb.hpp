@@ -60,6 +60,13 @@ public:
     // The stream's whole content, of the size its directory entry states.
     std::expected<std::vector<std::uint8_t>, Error> read(const Stream& stream) const;
 
+    // The same content without a copy where it can be had: a view into the
+    // buffer when the stream's sectors lie back to back in the file, else a
+    // view of `storage`, into which the content is copied. The view lives as
+    // long as the buffer and `storage`.
+    std::expected<std::span<const std::uint8_t>, Error> read_view(const Stream& stream,
+                                                                  std::vector<std::uint8_t>& storage) const;
+
 private:
     // One directory entry, as much of it as the reader uses. The name stays
     // in the buffer (read through name_of), which keeps this record at
@@ -84,8 +91,10 @@ private:
     std::expected<std::vector<std::uint32_t>, Error> regular_chain(std::uint32_t start,
                                                                    std::uint64_t count,
                                                                    const std::string& what) const;
-    std::expected<std::vector<std::uint8_t>, Error> read_mini(std::uint32_t entry) const;
-    std::expected<std::vector<std::uint8_t>, Error> read_regular(std::uint32_t entry) const;
+    std::expected<std::span<const std::uint8_t>, Error> read_mini(std::uint32_t entry,
+                                                                  std::vector<std::uint8_t>& storage) const;
+    std::expected<std::span<const std::uint8_t>, Error> read_regular(std::uint32_t entry,
+                                                                     std::vector<std::uint8_t>& storage) const;
 
     std::span<const std::uint8_t> buffer_;
     std::size_t sector_size_ = 512;

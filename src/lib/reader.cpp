@@ -1,16 +1,18 @@
 // The library's entry: read a .SchLib file, find its first component storage
 // and decode that component's "Data" stream.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cfb/cfb.hpp"
@@ -70,35 +72,85 @@ struct FileDescriptor {
     ~FileDescriptor() { ::close(fd); }
 };
 
+// A file's bytes, read straight into memory that is not cleared first.
+// Buffers of 2 MiB and more are aligned to 2 MiB and offered to the kernel for
+// transparent huge pages, so that a large file costs a few dozen page faults
+// rather than thousands.
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(FileBytes&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    FileBytes& operator=(FileBytes&&) = delete;
+    ~FileBytes() { std::free(data_); }
+
+    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
+
+    // Room for at least `n` bytes in all, keeping those read so far; false
+    // when the memory cannot be had.
+    bool reserve(std::size_t n) {
+        if (n <= capacity_) return true;
+        constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+        std::size_t capacity = n;
+        void* p = nullptr;
+        if (n >= kHugePage) {
+            if (n > SIZE_MAX - kHugePage) return false;
+            capacity = (n + kHugePage - 1) / kHugePage * kHugePage;
+            p = std::aligned_alloc(kHugePage, capacity);
+            if (p != nullptr) (void)::madvise(p, capacity, MADV_HUGEPAGE);  // a hint only
+        } else {
+            p = std::malloc(capacity);
+        }
+        if (p == nullptr) return false;
+        if (size_ > 0) std::memcpy(p, data_, size_);
+        std::free(data_);
+        data_ = static_cast<std::uint8_t*>(p);
+        capacity_ = capacity;
+        return true;
+    }
+
+    // Reads once from `fd` into the room left; the read's result.
+    ssize_t read_some(int fd) {
+        const ssize_t got = ::read(fd, data_ + size_, capacity_ - size_);
+        if (got > 0) size_ += static_cast<std::size_t>(got);
+        return got;
+    }
+
+    bool full() const { return size_ == capacity_; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
 // Reads the whole file; on failure the error number. A file larger than
 // memory allows (or one without end, such as /dev/zero) fails with ENOMEM
 // instead of ending the process.
-std::expected<std::vector<std::uint8_t>, int> read_whole_file(const std::string& path) {
+std::expected<FileBytes, int> read_whole_file(const std::string& path) {
     const FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) return std::unexpected(errno);
-    std::vector<std::uint8_t> bytes;
-    try {
-        struct stat info {};
-        if (::fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-            // A hint only: the file may change size while it is read. One
-            // byte more lets the read that finds the end go without growing.
-            bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
+    FileBytes bytes;
+    struct stat info {};
+    if (::fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        // A hint only: the file may change size while it is read. One byte
+        // more lets the read that finds the end go without growing.
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        if (size >= SIZE_MAX || !bytes.reserve(static_cast<std::size_t>(size) + 1)) return std::unexpected(ENOMEM);
+    }
+    constexpr std::size_t kChunk = 64 * 1024;
+    for (;;) {
+        if (bytes.full()) {
+            if (bytes.capacity() > SIZE_MAX / 2 || !bytes.reserve(std::max(bytes.capacity() * 2, kChunk))) {
+                return std::unexpected(ENOMEM);
+            }
         }
-        constexpr std::size_t kChunk = 64 * 1024;
-        for (;;) {
-            if (bytes.size() == bytes.capacity()) bytes.reserve(std::max(bytes.capacity() * 2, kChunk));
-            const std::size_t old_size = bytes.size();
-            bytes.resize(bytes.capacity());
-            const ssize_t got = ::read(file.fd, bytes.data() + old_size, bytes.size() - old_size);
-            const int error = errno;
-            bytes.resize(old_size + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-            if (got == 0) break;
-            if (got < 0 && error != EINTR) return std::unexpected(error);
-        }
-    } catch (const std::bad_alloc&) {
-        return std::unexpected(ENOMEM);
-    } catch (const std::length_error&) {
-        return std::unexpected(ENOMEM);
+        const ssize_t got = bytes.read_some(file.fd);
+        if (got == 0) break;
+        if (got < 0 && errno != EINTR) return std::unexpected(errno);
     }
     return bytes;
 }
@@ -110,7 +162,7 @@ std::expected<Value, Error> parse_pinbook_path(std::string_view path) {
     if (path.find('\0') != std::string_view::npos) return std::unexpected(read_error_message(path, EINVAL));
     auto bytes = read_whole_file(std::string(path));
     if (!bytes) return std::unexpected(read_error_message(path, bytes.error()));
-    return parse_pinbook_bytes(*bytes);
+    return parse_pinbook_bytes(bytes->bytes());
 }
 
 std::expected<Value, Error> parse_pinbook_bytes(std::span<const std::uint8_t> bytes) {
@@ -139,7 +191,10 @@ std::expected<Value, Error> parse_pinbook_bytes(std::span<const std::uint8_t> by
 
     const auto stream = file->open_stream("/" + *component_name + "/Data");
     if (!stream) return std::unexpected(stream_open_error(*component_name, stream.error()));
-    const auto data = file->read(*stream);
+    // The stream's bytes: a range of the working buffer when its sectors lie
+    // in order, else a copy in `stream_bytes`.
+    std::vector<std::uint8_t> stream_bytes;
+    const auto data = file->read_view(*stream, stream_bytes);
     if (!data) return std::unexpected(Error{data.error().message});
 
     ComponentDecoder decoder;
